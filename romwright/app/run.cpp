@@ -1,0 +1,71 @@
+#include "romwright/app/run.h"
+
+#include <cstdio>
+
+#include "cartlink/cartlink.h"
+
+namespace romwright {
+namespace {
+
+bool sendModeSwitch(RunContext& run) {
+  // Tells a flash cartridge to take up its stored settings before any ROM,
+  // flash or save RAM access; sent on every powered run.
+  cartlink::setControl(*run.session->link, 0x02);
+  return true;
+}
+
+}  // namespace
+
+void printBanner() { std::printf("romwright 1.0 - SNES flash cartridge programmer\n\n"); }
+
+int runRomwright(const std::vector<std::string>& args,
+                 const std::function<platform::Backend()>& chooseBackend) {
+  RunContext run;
+  run.options = parseRunOptions(args);
+  printBanner();
+  if (run.options.showHelp) {
+    std::printf("%s\n", kHelpText);
+    return kExitOk;
+  }
+  run.hiRom = run.options.hiRom;
+  run.sramKb = run.options.sramKb;
+
+  if (!loadFlashImage(run)) return kExitNotStarted;
+
+  std::fflush(stdout);
+  platform::Backend backend = chooseBackend();
+  cartlink::DeviceLink link = cartlink::makeDeviceLink(backend.driver, backend.clock);
+  if (!cartlink::open(link, cartlink::kDeviceDescription)) {
+    std::printf("ERROR: Could not open FTDI device\n");
+    return kExitNotStarted;
+  }
+  CartSession session;
+  session.link = &link;
+  run.session = &session;
+
+  if (run.options.powerOffOnly) {
+    cartlink::forcePowerOff(link);
+    return kExitOk;
+  }
+
+  cartlink::powerOn(link);
+  session.isHiRom = run.hiRom ? 1 : 0;
+
+  bool (*const steps[])(RunContext&) = {settingsSteps, sendModeSwitch, romReadStep,
+                                        flashWriteStep, saveRamSteps};
+  bool allSucceeded = true;
+  for (auto step : steps) {
+    allSucceeded = step(run) && allSucceeded;
+    if (link.ioFailed) {
+      // Whatever the board sent is not to be trusted; stop here and leave the
+      // slot switched off.
+      std::printf("ERROR: Device I/O failed\n");
+      cartlink::powerOff(link);
+      return kExitStepFailed;
+    }
+  }
+  cartlink::powerOff(link);
+  return allSucceeded ? kExitOk : kExitStepFailed;
+}
+
+}  // namespace romwright

@@ -1,0 +1,43 @@
+// A ROM image in memory, loaded from a file, with the map mode and save RAM
+// size its internal header suggests.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace romwright {
+
+inline constexpr std::uint32_t kMaxImageSize = 0x400000;  // 4 MB, the flash chip's size
+inline constexpr std::uint32_t kCopierHeaderSize = 512;
+
+struct RomImage {
+  std::vector<std::uint8_t> data;  // holds `size` bytes
+  std::uint32_t size = 0;
+  std::uint32_t cursor = 0;        // next byte to hand out in chunks
+  std::int32_t sramKb = 0;         // 0, 2, 8 or 32, from the header
+  std::uint8_t hadCopierHeader = 0;
+  std::uint8_t isHiRom = 1;        // 1 = HiROM, 0 = LoROM, from the header scores
+  std::uint8_t mirrored = 0;
+};
+
+// Loads a ROM file: drops a copier header when bit 9 of the length says there
+// is one, refuses more than 4 MB of data, mirrors up to 4 MB on request, and
+// classifies the image. Prints its own error lines; returns false on failure
+// with the image unchanged.
+bool loadRomFile(const char* path, bool mirror, RomImage& image);
+
+// Repeats the first bytesRead bytes of a 4 MB buffer in place the way a
+// cartridge board mirrors a smaller ROM.
+void mirrorImage(RomImage& image, std::uint32_t bytesRead);
+
+// The hand-out of an image in 32 KB chunks to the flash write and the verify:
+// startHandOut once per operation, then takeChunk per chunk, which copies up
+// to 32 KB from the cursor into the start of the consumer's buffer (the rest
+// of the buffer keeps what it held).
+void startHandOut(RomImage& image);
+void takeChunk(RomImage& image, std::uint8_t* chunk);
+// How many chunks a consumer processes: size / 1024 kB, whole chunks rounded
+// up, at least one.
+std::uint32_t chunkCount(const RomImage& image);
+
+}  // namespace romwright
