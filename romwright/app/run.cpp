@@ -7,19 +7,27 @@
 namespace romwright {
 namespace {
 
+// Tells a flash cartridge to take up its stored settings before any ROM,
+// flash or save RAM access; sent on every powered run.
 bool sendModeSwitch(RunContext& run) {
-  // Tells a flash cartridge to take up its stored settings before any ROM,
-  // flash or save RAM access; sent on every powered run.
   cartlink::setControl(*run.session->link, 0x02);
   return true;
 }
 
 }  // namespace
 
+WorkSteps defaultWorkSteps() {
+  return WorkSteps{.loadFlashImage = loadFlashImage,
+                   .settings = settingsSteps,
+                   .romRead = romReadStep,
+                   .flashWrite = flashWriteStep,
+                   .saveRam = saveRamSteps};
+}
+
 void printBanner() { std::printf("romwright 1.0 - SNES flash cartridge programmer\n\n"); }
 
 int runRomwright(const std::vector<std::string>& args,
-                 const std::function<platform::Backend()>& chooseBackend) {
+                 const std::function<platform::Backend()>& chooseBackend, const WorkSteps& steps) {
   RunContext run;
   run.options = parseRunOptions(args);
   printBanner();
@@ -30,7 +38,7 @@ int runRomwright(const std::vector<std::string>& args,
   run.hiRom = run.options.hiRom;
   run.sramKb = run.options.sramKb;
 
-  if (!loadFlashImage(run)) return kExitNotStarted;
+  if (!steps.loadFlashImage(run)) return kExitNotStarted;
 
   std::fflush(stdout);
   platform::Backend backend = chooseBackend();
@@ -51,10 +59,10 @@ int runRomwright(const std::vector<std::string>& args,
   cartlink::powerOn(link);
   session.isHiRom = run.hiRom ? 1 : 0;
 
-  bool (*const steps[])(RunContext&) = {settingsSteps, sendModeSwitch, romReadStep,
-                                        flashWriteStep, saveRamSteps};
+  bool (*const order[])(RunContext&) = {steps.settings, sendModeSwitch, steps.romRead,
+                                        steps.flashWrite, steps.saveRam};
   bool allSucceeded = true;
-  for (auto step : steps) {
+  for (auto step : order) {
     allSucceeded = step(run) && allSucceeded;
     if (link.ioFailed) {
       // Whatever the board sent is not to be trusted; stop here and leave the

@@ -51,9 +51,20 @@ void detectOnDemand(RunContext& run);
 
 void printBanner();
 
+// The steps a run calls, in a table so the frame can be exercised on its own.
+struct WorkSteps {
+  bool (*loadFlashImage)(RunContext&);
+  bool (*settings)(RunContext&);
+  bool (*romRead)(RunContext&);
+  bool (*flashWrite)(RunContext&);
+  bool (*saveRam)(RunContext&);
+};
+WorkSteps defaultWorkSteps();
+
 // The whole run. The backend is chosen only when the programmer is about to
 // be opened, so help and a failed load never touch a driver.
 int runRomwright(const std::vector<std::string>& args,
-                 const std::function<platform::Backend()>& chooseBackend);
+                 const std::function<platform::Backend()>& chooseBackend,
+                 const WorkSteps& steps = defaultWorkSteps());
 
 }  // namespace romwright
