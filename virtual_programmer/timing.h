@@ -7,7 +7,18 @@
 namespace vprog::timing {
 
 // ---- USB link (FTDI full-speed bridge) -------------------------------------
-// Filled in by the board model.
+// The board talks to the host through an FTDI full-speed USB FIFO bridge.
+// FT245R data sheet, features: "transfer data rate up to 1 Mbyte/second";
+// the model charges every byte that crosses the link, in either direction,
+// at that rate.
+inline constexpr std::uint64_t kUsbBytesPerSecond = 1'000'000;
+// AN232B-04 ("Data Throughput, Latency and Handshaking"): a bulk IN packet
+// is 64 bytes, two of which carry the modem status, so 62 data bytes.
+inline constexpr std::uint64_t kUsbPacketDataBytes = 62;
+// AN232B-04: data that does not fill a packet is sent when the latency
+// timer runs out, 16 ms by default; the programs never change it. A reply
+// shorter than one packet therefore reaches the host that much later.
+inline constexpr std::uint64_t kUsbLatencyTimerUs = 16'000;
 
 // ---- Flash chips and serial EEPROM ----------------------------------------
 // Flash: the typical figures of the Spansion S29JL032H data sheet ("Erase and
