@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Program demo.sfc into the cartridge, read it back and compare. Off while
-# romwright's flash write does not run on the virtual board yet: the runs are
-# then only shown, and their failures reported, not fatal.
+# Program demo.sfc into the cartridge, show the settings record it wrote,
+# read the ROM back and compare. Off while romwright's flash write and
+# settings steps are not in yet: the demo then reads the blank cartridge.
 flash_demo=false
 
 keep=false
@@ -31,8 +31,8 @@ cart=$work/cart.vcart
 
 failures=0
 
-# Runs a command after printing it; reports a non-zero status instead of
-# stopping, and counts it when the demo is meant to succeed.
+# Runs a command after printing it; a non-zero status is reported and
+# counted, and the demo goes on so that the cartridge can still be shown.
 step() {
   local title=$1
   shift
@@ -41,7 +41,7 @@ step() {
   "$@" || status=$?
   if [ "$status" -ne 0 ]; then
     echo "-> exit status $status"
-    if $flash_demo; then failures=$((failures + 1)); fi
+    failures=$((failures + 1))
   fi
   return 0
 }
@@ -55,12 +55,11 @@ step "A blank virtual flash cartridge" \
 echo "(romwright runs below with CARTLINK_VIRTUAL_CART=$cart)"
 
 step "Power the slot off" romwright -x
-step "Show the cartridge's settings record" romwright -re
 if $flash_demo; then
   step "Program demo.sfc into the flash cartridge" romwright -wf demo.sfc
   step "Show the settings record it wrote" romwright -re
 fi
-step "Read the ROM back" romwright -rf dump.bin
+step "Read the ROM back (its size found by romwright)" romwright -rf dump.bin
 
 if $flash_demo; then
   printf '\n== Compare the read-back with demo.sfc\n'
@@ -82,5 +81,5 @@ fi
 if $flash_demo; then
   echo "Demo done: demo.sfc was programmed, read back and found identical."
 else
-  echo "Demo done (flashing is not part of it yet; failures above are only reported)."
+  echo "Demo done: the blank cartridge was read (flashing is not part of the demo yet)."
 fi
