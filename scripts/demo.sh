@@ -14,10 +14,10 @@ keep=false
 [ "${1:-}" = "--keep" ] && keep=true
 
 scripts/ensure_tools.sh
-echo "Building into build/ ..."
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DCARTRIDGE_TESTS=OFF >/dev/null
-ninja -C build >/dev/null
-bin=$PWD/build/bin
+echo "Building into build-demo/ ..."
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DCARTRIDGE_TESTS=OFF >/dev/null
+ninja -C build-demo >/dev/null
+bin=$PWD/build-demo/bin
 
 work=$(mktemp -d)
 if $keep; then

@@ -5,6 +5,7 @@
 
 #include "platform/testing/program_run.h"
 #include "romwright/app/options.h"
+#include "virtual_programmer/cart_file.h"
 
 namespace romwright {
 namespace {
@@ -48,6 +49,55 @@ TEST(RomwrightProgram, UnusableVirtualCartridgeFailsTheOpen) {
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, kBanner + "ERROR: Could not open FTDI device\n");
   EXPECT_NE(run.err.find("missing.cart"), std::string::npos) << run.err;
+}
+
+// Runs romwright against a virtual cartridge made by cartsim.
+struct VirtualRun {
+  platform::testing::TempDir dir;
+  std::string cart = dir.file("slot.vcart");
+
+  void make(const std::vector<std::string>& newArgs) {
+    std::vector<std::string> argv = {programPath("cartsim"), "new", cart};
+    argv.insert(argv.end(), newArgs.begin(), newArgs.end());
+    auto made = runProgram(argv);
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  platform::testing::ProgramRun romwright(const std::vector<std::string>& options) {
+    ProgramSetup setup = noDriver();
+    setup.workingDir = dir.path;
+    setup.set = {{"CARTLINK_VIRTUAL_CART", cart}};
+    std::vector<std::string> argv = {programPath("romwright")};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return runProgram(argv, setup);
+  }
+  std::vector<std::string> violations() {
+    vprog::VirtualCart loaded;
+    std::string error;
+    EXPECT_TRUE(vprog::loadCartFile(cart, loaded, error)) << error;
+    return loaded.violations;
+  }
+};
+
+TEST(RomwrightProgram, PowerOffAndBareRunsOnTheVirtualProgrammer) {
+  platform::testing::TempDir romDir;
+  std::string rom = romDir.file("game.sfc");
+  ASSERT_EQ(runProgram({programPath("cartsim"), "demo-rom", rom, "--hirom"}).status, 0);
+  const std::vector<std::vector<std::string>> cartridges = {
+      {"--flash", "--chip", "0"}, {"--flash", "--no-eeprom", "--sram", "0"},
+      {"--game", rom, "--map", "hirom"}};
+  for (const auto& kind : cartridges) {
+    VirtualRun bench;
+    bench.make(kind);
+    auto off = bench.romwright({"-x"});
+    EXPECT_EQ(off.status, 0) << kind[0];
+    EXPECT_EQ(off.out, kBanner + "Power Off\n");
+    EXPECT_EQ(off.err, "");
+    // A run whose steps have nothing to do: power up, mode switch, power down.
+    auto bare = bench.romwright({"-re"});
+    EXPECT_EQ(bare.status, 0) << kind[0];
+    EXPECT_EQ(bare.out, kBanner);
+    EXPECT_EQ(bench.violations(), std::vector<std::string>{}) << kind[0];
+  }
 }
 
 }  // namespace
