@@ -262,3 +262,210 @@ TEST(LoadFlashImage, AFileThatDoesNotLoadEndsTheRun) {
 
 }  // namespace
 }  // namespace romwright
+
+// Whole romwright runs on virtual game cartridges, as a user makes them.
+namespace romwright {
+namespace {
+
+using platform::testing::programPath;
+using platform::testing::ProgramRun;
+using platform::testing::ProgramSetup;
+using platform::testing::runProgram;
+
+const std::string kBanner = "romwright 1.0 - SNES flash cartridge programmer\n\n";
+
+std::string dots(std::size_t n) { return std::string(n, '.'); }
+
+// A folder with a demo ROM (game.sfc) and a game cartridge holding it (game.vcart).
+struct GameBench {
+  TempDir dir;
+  std::string cart = dir.file("game.vcart");
+
+  GameBench(int romKb, bool hiRom, int sramKb) {
+    std::vector<std::string> demo = {programPath("cartsim"), "demo-rom", dir.file("game.sfc"),
+                                     "--size", std::to_string(romKb)};
+    if (hiRom) demo.push_back("--hirom");
+    EXPECT_EQ(runProgram(demo).status, 0);
+    std::vector<std::string> make = {programPath("cartsim"), "new", cart, "--game",
+                                     dir.file("game.sfc"), "--map", hiRom ? "hirom" : "lorom"};
+    if (sramKb > 0) {
+      make.push_back("--sram");
+      make.push_back(std::to_string(sramKb));
+    }
+    EXPECT_EQ(runProgram(make).status, 0);
+  }
+
+  ProgramRun romwright(std::vector<std::string> args) const {
+    args.insert(args.begin(), programPath("romwright"));
+    ProgramSetup setup;
+    setup.workingDir = dir.path;
+    setup.set = {{"CARTLINK_VIRTUAL_CART", cart}};
+    setup.unset = {"LD_LIBRARY_PATH"};
+    return runProgram(args, setup);
+  }
+
+  ProgramRun cartsim(std::vector<std::string> args) const {
+    args.insert(args.begin(), programPath("cartsim"));
+    return runProgram(args);
+  }
+
+  std::vector<std::uint8_t> exportedSram() const {
+    const std::string out = dir.file("exported.sram");
+    EXPECT_EQ(cartsim({"export", cart, "--sram", out}).status, 0);
+    auto bytes = readWholeFile(out);
+    std::remove(out.c_str());
+    return bytes;
+  }
+
+  void expectNoViolations() const {
+    auto show = cartsim({"show", cart});
+    EXPECT_EQ(show.status, 0);
+    EXPECT_NE(show.out.find("Violations:   0\n"), std::string::npos) << show.out;
+  }
+
+  std::vector<std::uint8_t> file(const std::string& name) const {
+    return readWholeFile(dir.file(name));
+  }
+};
+
+std::string dumpAndVerify(int kb) {
+  auto chunks = static_cast<std::size_t>(kb / 32);
+  return "Reading ROM...\n" + dots(chunks) + "\nRead " + std::to_string(kb) + " kB\n\n" +
+         "Verifying...\n" + dots(chunks) + "\nGOOD\n\n";
+}
+
+TEST(RomwrightReadRuns, DumpsAGameCartridgeWithItsMapModeDetected) {
+  struct Case {
+    int romKb;
+    bool hiRom;
+  };
+  for (const Case& c : {Case{1024, false}, Case{2048, true}, Case{256, false}}) {
+    SCOPED_TRACE(std::to_string(c.romKb) + (c.hiRom ? " HiROM" : " LoROM"));
+    GameBench game(c.romKb, c.hiRom, 0);
+    auto run = game.romwright({"-rf", "game.bin"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, kBanner + "Autodetected " + (c.hiRom ? "HIROM" : "LOROM") + "\n\n" +
+                           dumpAndVerify(c.romKb));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(game.file("game.bin"), game.file("game.sfc"));
+    EXPECT_EQ(folderEntries(game.dir.path),
+              (std::vector<std::string>{"game.bin", "game.sfc", "game.vcart"}));
+    game.expectNoViolations();
+  }
+}
+
+TEST(RomwrightReadRuns, AManualMapModeAndALimit) {
+  GameBench game(512, false, 0);
+  auto run = game.romwright({"-l", "-rf", "game.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBanner + dumpAndVerify(512));
+  EXPECT_EQ(game.file("game.bin"), game.file("game.sfc"));
+
+  run = game.romwright({"-k", "64", "-rf", "part.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBanner + "Autodetected LOROM\n\n" + dumpAndVerify(64));
+  auto whole = game.file("game.sfc");
+  EXPECT_EQ(game.file("part.bin"), std::vector<std::uint8_t>(whole.begin(), whole.begin() + 65536));
+  game.expectNoViolations();
+}
+
+TEST(RomwrightReadRuns, RomAndSaveRamInOneRunAreDetectedOnce) {
+  GameBench game(1024, true, 8);
+  auto run = game.romwright({"-rf", "game.bin", "-rs", "game.srm"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBanner + "Autodetected HIROM\n\n" + dumpAndVerify(1024) +
+                         "Reading Save RAM...\nRead 8192 Bytes\n\n");
+  EXPECT_EQ(game.file("game.bin"), game.file("game.sfc"));
+  EXPECT_EQ(game.file("game.srm"), game.exportedSram());
+  game.expectNoViolations();
+}
+
+TEST(RomwrightReadRuns, SaveRamIsReadInTheWindowOfTheMapMode) {
+  struct Case {
+    bool hiRom;
+    int sramKb;
+    int expected;
+  };
+  for (const Case& c : {Case{true, 8, 8192}, Case{true, 2, 2048}, Case{false, 32, 32768},
+                        Case{false, 8, 8192}, Case{false, 2, 2048}}) {
+    SCOPED_TRACE(std::to_string(c.sramKb) + (c.hiRom ? " KB HiROM" : " KB LoROM"));
+    GameBench game(512, c.hiRom, c.sramKb);
+    auto run = game.romwright({"-rs", "game.srm"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kBanner + "Autodetected " + (c.hiRom ? "HIROM" : "LOROM") +
+                           "\n\nReading Save RAM...\nRead " + std::to_string(c.expected) +
+                           " Bytes\n\n");
+    EXPECT_EQ(game.file("game.srm"), game.exportedSram());
+    game.expectNoViolations();
+  }
+}
+
+TEST(RomwrightReadRuns, TheSaveRamIsReadBeforeItIsWritten) {
+  GameBench game(256, false, 32);
+  const auto before = game.exportedSram();
+  const auto saved = distinctRom(32 * KB, 77);
+  writeWholeFile(game.dir.file("save.srm"), saved);
+  auto run = game.romwright({"-ws", "save.srm", "-rs", "copy.srm"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBanner +
+                         "Autodetected LOROM\n\nReading Save RAM...\nRead 32768 Bytes\n\n"
+                         "Writing Save RAM...\nWrote 32768 Bytes\n\n");
+  EXPECT_EQ(game.file("copy.srm"), before);
+  EXPECT_EQ(game.exportedSram(), saved);
+  game.expectNoViolations();
+}
+
+TEST(RomwrightReadRuns, AFlashFileThatDoesNotLoadStopsBeforeTheOpen) {
+  GameBench game(256, false, 0);
+  ASSERT_EQ(mkdir(game.dir.file("folder").c_str(), 0755), 0);
+  for (const char* name : {"missing.sfc", "folder"}) {
+    auto run = game.romwright({"-wf", name, "-rf", "game.bin"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, kBanner + "ERROR: Could not open " + name + "\n");
+  }
+  EXPECT_EQ(folderEntries(game.dir.path),
+            (std::vector<std::string>{"folder", "game.sfc", "game.vcart"}));
+}
+
+TEST(RomwrightReadRuns, FailuresEndWithStatusOneAndKeepEarlierFiles) {
+  {
+    SCOPED_TRACE("the board is unplugged mid-dump");
+    GameBench game(1024, false, 0);
+    ASSERT_EQ(game.cartsim({"fault", game.cart, "--unplug-after", "200000"}).status, 0);
+    const std::vector<std::uint8_t> earlier = {'o', 'l', 'd'};
+    writeWholeFile(game.dir.file("game.bin"), earlier);
+    auto run = game.romwright({"-rf", "game.bin", "-rs", "game.srm"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kBanner + "Autodetected LOROM\n\nReading ROM...\n" + dots(5) +
+                           "\n\nERROR: Device I/O failed\n");
+    EXPECT_EQ(game.file("game.bin"), earlier);
+    EXPECT_EQ(folderEntries(game.dir.path),
+              (std::vector<std::string>{"game.bin", "game.sfc", "game.vcart"}));
+  }
+  {
+    SCOPED_TRACE("the second reading differs");
+    GameBench game(1024, false, 0);
+    ASSERT_EQ(game.cartsim({"fault", game.cart, "--dirty"}).status, 0);
+    auto run = game.romwright({"-l", "-rf", "game.bin"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kBanner + "Reading ROM...\n" + dots(32) +
+                           "\nRead 1024 kB\n\nVerifying...\nX\nFailed!\n\n");
+  }
+  {
+    SCOPED_TRACE("a full device");
+    ASSERT_EQ(outputTargetOf("/dev/full"), OutputTarget::Direct);
+    GameBench game(256, false, 8);
+    auto run = game.romwright({"-l", "-rf", "/dev/full", "-rs", "/dev/full"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kBanner +
+                           "Reading ROM...\n\nERROR: Could not write /dev/full\n\n"
+                           "Reading Save RAM...\nERROR: Could not write /dev/full\n\n");
+    struct stat info {};
+    ASSERT_EQ(lstat("/dev/full", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    game.expectNoViolations();
+  }
+}
+
+}  // namespace
+}  // namespace romwright
