@@ -1,6 +1,7 @@
 #include "platform/testing/program_run.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,10 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const ProgramSetup& 
     dup2(out, 1);
     dup2(err, 2);
     if (!setup.workingDir.empty() && chdir(setup.workingDir.c_str()) != 0) _exit(126);
+    if (setup.fileSizeLimit >= 0) {
+      rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
     for (const auto& name : setup.unset) unsetenv(name.c_str());
     for (const auto& [name, value] : setup.set) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> args;

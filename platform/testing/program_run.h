@@ -18,6 +18,7 @@ struct ProgramSetup {
   std::string workingDir;                                  // empty: keep the current one
   std::vector<std::pair<std::string, std::string>> set;  // environment variables to set
   std::vector<std::string> unset;                          // and to remove
+  long fileSizeLimit = -1;  // bytes a file may grow to (ulimit -f); -1 no limit
 };
 
 // argv[0] is the program's path.

@@ -59,11 +59,9 @@ FtStatus fakeRead(void* state, FtHandle, void* buffer, Dword count, Dword* recei
     status = f->status;
   }
   auto* out = static_cast<std::uint8_t*>(buffer);
-  Dword n = 0;
-  while (n < limit && !d.replies.empty()) {
-    out[n++] = d.replies.front();
-    d.replies.pop_front();
-  }
+  const auto n = static_cast<Dword>(std::min<std::size_t>(limit, d.replies.size()));
+  std::copy_n(d.replies.begin(), n, out);
+  d.replies.erase(d.replies.begin(), d.replies.begin() + n);
   call.bytes.assign(out, out + n);
   *received = n;
   return status;

@@ -295,9 +295,10 @@ struct GameBench {
     EXPECT_EQ(runProgram(make).status, 0);
   }
 
-  ProgramRun romwright(std::vector<std::string> args) const {
+  ProgramRun romwright(std::vector<std::string> args, long fileSizeLimit = -1) const {
     args.insert(args.begin(), programPath("romwright"));
     ProgramSetup setup;
+    setup.fileSizeLimit = fileSizeLimit;
     setup.workingDir = dir.path;
     setup.set = {{"CARTLINK_VIRTUAL_CART", cart}};
     setup.unset = {"LD_LIBRARY_PATH"};
@@ -450,6 +451,20 @@ TEST(RomwrightReadRuns, FailuresEndWithStatusOneAndKeepEarlierFiles) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, kBanner + "Reading ROM...\n" + dots(32) +
                            "\nRead 1024 kB\n\nVerifying...\nX\nFailed!\n\n");
+  }
+  {
+    SCOPED_TRACE("a file size limit: the disk is full for the dump");
+    GameBench game(1024, false, 0);
+    const std::vector<std::uint8_t> earlier = {'o', 'l', 'd'};
+    writeWholeFile(game.dir.file("game.bin"), earlier);
+    // Room for three chunks; the fourth does not fit.
+    auto run = game.romwright({"-l", "-rf", "game.bin"}, 100 * KB);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kBanner + "Reading ROM...\n" + dots(3) +
+                           "\nERROR: Could not write game.bin\n\n");
+    EXPECT_EQ(game.file("game.bin"), earlier);
+    EXPECT_EQ(folderEntries(game.dir.path),
+              (std::vector<std::string>{"game.bin", "game.sfc", "game.vcart"}));
   }
   {
     SCOPED_TRACE("a full device");
