@@ -14,6 +14,7 @@
 #include <iterator>
 #include <random>
 
+#include "platform/testing/program_run.h"
 #include "virtual_programmer/flash_chip.h"
 
 namespace vprog {
@@ -21,26 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char name[] = "/tmp/cart_file_test.XXXXXX";
-    char* made = mkdtemp(name);
-    EXPECT_NE(made, nullptr);
-    path = made ? made : "";
-  }
-  ~TempDir() {
-    if (!path.empty()) fs::remove_all(path);
-  }
-  std::string file(const std::string& name) const { return path + "/" + name; }
-  // Everything in the folder, temporary files of a save included.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-};
+using platform::testing::folderEntries;
+using platform::testing::TempDir;
 
 std::vector<std::uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -150,7 +133,7 @@ TEST(CartFile, FlashAndGameCartridgesSurviveSaveAndLoad) {
     expectSame(original, loaded);
     EXPECT_EQ(readBytes(path), encodeCart(original));
   }
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"cart.vcart"});
+  EXPECT_EQ(folderEntries(dir.path), std::vector<std::string>{"cart.vcart"});
 }
 
 TEST(CartFile, AFlashCartridgeWithoutEepromNeedsNoEepromBytes) {
@@ -318,7 +301,7 @@ TEST(CartFile, SaveNeverReplacesWhatIsNotARegularFile) {
   writeBytes(dir.file("target"), {1, 2, 3});
   fs::create_symlink(dir.file("target"), dir.file("link"));
 
-  const std::vector<std::string> before = dir.entries();
+  const std::vector<std::string> before = folderEntries(dir.path);
   struct Case {
     const char* name;
     fs::file_type type;
@@ -331,7 +314,7 @@ TEST(CartFile, SaveNeverReplacesWhatIsNotARegularFile) {
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     EXPECT_EQ(fs::symlink_status(dir.file(c.name)).type(), c.type);
   }
-  EXPECT_EQ(dir.entries(), before);
+  EXPECT_EQ(folderEntries(dir.path), before);
   EXPECT_EQ(readBytes(dir.file("target")), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
@@ -340,7 +323,7 @@ TEST(CartFile, SaveIntoAMissingFolderFailsAndCreatesNothing) {
   std::string error;
   EXPECT_FALSE(saveCartFile(dir.file("no/such/folder/cart.vcart"), smallGameCart(), error));
   EXPECT_NE(error.find("cannot create a temporary file"), std::string::npos) << error;
-  EXPECT_TRUE(dir.entries().empty());
+  EXPECT_TRUE(folderEntries(dir.path).empty());
 }
 
 TEST(CartFile, AnInconsistentCartridgeIsNotSaved) {
@@ -381,7 +364,7 @@ TEST(CartFile, AFailedWriteLeavesTheOldFile) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readBytes(path), before);
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"cart.vcart"});
+  EXPECT_EQ(folderEntries(dir.path), std::vector<std::string>{"cart.vcart"});
 }
 
 TEST(CartFile, SaveReplacesAnOldFileAndKeepsItsMode) {
@@ -397,7 +380,7 @@ TEST(CartFile, SaveReplacesAnOldFileAndKeepsItsMode) {
   struct stat st{};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"cart.vcart"});
+  EXPECT_EQ(folderEntries(dir.path), std::vector<std::string>{"cart.vcart"});
 }
 
 }  // namespace

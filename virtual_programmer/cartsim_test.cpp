@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/testing/program_run.h"
 #include "romwright/image/header_score.h"
 #include "virtual_programmer/cart_file.h"
 #include "virtual_programmer/demo_rom.h"
@@ -18,19 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char name[] = "/tmp/cartsim_test.XXXXXX";
-    char* made = mkdtemp(name);
-    EXPECT_NE(made, nullptr);
-    path = made ? made : "";
-  }
-  ~TempDir() {
-    if (!path.empty()) fs::remove_all(path);
-  }
-  std::string file(const std::string& name) const { return path + "/" + name; }
-};
+using platform::testing::folderEntries;
+using platform::testing::TempDir;
 
 struct Result {
   int status;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +72,14 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const ProgramSetup& 
 std::string programPath(const std::string& name) {
   const char* dir = std::getenv("CARTRIDGE_BINARY_DIR");
   return std::string(dir != nullptr ? dir : ".") + "/bin/" + name;
+}
+
+std::vector<std::string> folderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::vector<unsigned char> readWholeFile(const std::string& path) {

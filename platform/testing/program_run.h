@@ -38,6 +38,9 @@ struct TempDir {
   std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
+// The names in a folder, sorted.
+std::vector<std::string> folderEntries(const std::string& folder);
+
 std::vector<unsigned char> readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 

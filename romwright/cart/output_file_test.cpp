@@ -13,7 +13,7 @@ namespace {
 using platform::testing::readWholeFile;
 using platform::testing::TempDir;
 using platform::testing::writeWholeFile;
-using testing::folderEntries;
+using platform::testing::folderEntries;
 
 const std::vector<std::uint8_t> kOld = {1, 2, 3};
 const std::vector<std::uint8_t> kNew = {9, 8, 7, 6};

@@ -21,7 +21,7 @@ using platform::testing::TempDir;
 using platform::testing::writeWholeFile;
 using testing::CartBench;
 using testing::distinctRom;
-using testing::folderEntries;
+using platform::testing::folderEntries;
 
 constexpr std::size_t KB = 1024;
 

@@ -29,14 +29,6 @@ std::size_t CartBench::writeCount() const {
   return platform::testing::callsOf(fake, platform::testing::CallKind::Write).size();
 }
 
-std::vector<std::string> folderEntries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 LimitedRun runWithFileSizeLimit(unsigned long limitBytes, const std::function<bool()>& work) {
   char outPath[] = "/tmp/cart-limited-out-XXXXXX";
   int outFd = mkstemp(outPath);

@@ -32,9 +32,6 @@ struct CartBench {
   std::size_t writeCount() const;
 };
 
-// The names in a folder, sorted.
-std::vector<std::string> folderEntries(const std::string& folder);
-
 struct LimitedRun {
   int exitCode = -1;   // the child's exit code; -1 when it did not exit normally
   std::string out;     // what it printed on stdout
