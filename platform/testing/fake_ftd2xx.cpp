@@ -1,7 +1,10 @@
 // A stand-in for the vendor's D2XX library with the same four exported calls,
 // so the loader's symbol lookup and call routing can be tested. It echoes
-// written bytes back to reads and counts every call.
+// written bytes back to reads. When FAKE_FTD2XX_LOG names a file, every
+// written byte is appended to it, so a test can check a program's traffic.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -14,7 +17,10 @@ extern "C" {
 
 __attribute__((visibility("default"))) std::uint32_t FT_OpenEx(void* arg, std::uint32_t flags,
                                                                void** handle) {
-  if (flags != 2 || std::strcmp(static_cast<const char*>(arg), "FAKE DEVICE") != 0) return 2;
+  const char* description = static_cast<const char*>(arg);
+  if (flags != 2 || (std::strcmp(description, "FAKE DEVICE") != 0 &&
+                     std::strcmp(description, "USB ROMWRIGHT") != 0))
+    return 2;
   *handle = &handleToken;
   return 0;
 }
@@ -25,6 +31,12 @@ __attribute__((visibility("default"))) std::uint32_t FT_Write(void* handle, void
   if (handle != &handleToken || count > sizeof echo) return 4;
   std::memcpy(echo, buffer, count);
   echoed = count;
+  if (const char* log = std::getenv("FAKE_FTD2XX_LOG")) {
+    if (std::FILE* file = std::fopen(log, "ab")) {
+      std::fwrite(buffer, 1, count, file);
+      std::fclose(file);
+    }
+  }
   *written = count;
   return 0;
 }

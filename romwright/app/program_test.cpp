@@ -51,6 +51,21 @@ TEST(RomwrightProgram, UnusableVirtualCartridgeFailsTheOpen) {
   EXPECT_NE(run.err.find("missing.cart"), std::string::npos) << run.err;
 }
 
+// The vendor library is found through the normal library search and every
+// byte goes through it.
+TEST(RomwrightProgram, TalksThroughTheVendorLibraryOnTheLibraryPath) {
+  platform::testing::TempDir dir;
+  ProgramSetup setup = noDriver();
+  setup.set = {{"LD_LIBRARY_PATH", FAKE_VENDOR_DIR}, {"FAKE_FTD2XX_LOG", dir.file("traffic")}};
+  auto run = runProgram({programPath("romwright"), "-x"}, setup);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBanner + "Power Off\n");
+  EXPECT_EQ(run.err, "");
+  std::vector<unsigned char> expected(1024, 0x00);
+  expected.insert(expected.end(), {0x43, 0x00, 0x50, 0x00});
+  EXPECT_EQ(platform::testing::readWholeFile(dir.file("traffic")), expected);
+}
+
 // Runs romwright against a virtual cartridge made by cartsim.
 struct VirtualRun {
   platform::testing::TempDir dir;
