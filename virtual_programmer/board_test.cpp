@@ -436,6 +436,46 @@ TEST(BoardMappings, SaveRamWindowsAreMirroredAndWritable) {
   }
 }
 
+// The flash tool clears the save RAM window after every programming run,
+// whether or not the cartridge has save RAM. A flash cartridge without it
+// leaves its window undriven, so the flash chip never sees those writes; a
+// game cartridge's ROM ignores them.
+TEST(BoardMappings, ClearingTheSaveRamWindowWithoutSaveRamTouchesNothing) {
+  struct Case {
+    const char* name;
+    VirtualCart cart;
+    bool hiRom;
+  };
+  VirtualCart hiFlash = flashCart(0);
+  hiFlash.eeprom[0] = 0x10;
+  Case cases[] = {
+      {"flash LoROM", flashCart(0), false},
+      {"flash HiROM", std::move(hiFlash), true},
+      {"game LoROM", gameCart(MapMode::LoRom, kMb), false},
+      {"game HiROM", gameCart(MapMode::HiRom, kMb), true},
+  };
+  const std::vector<std::uint8_t> zeros(kKb, 0x00);
+  for (Case& c : cases) {
+    Rig rig(std::move(c.cart));
+    const std::vector<std::uint8_t> flash = rig.cart.flash;
+    const std::vector<std::uint8_t> rom = rig.cart.rom;
+    rig.start();
+    cartlink::setControl(rig.link, c.hiRom ? 0 : 1);
+    const std::uint32_t window = c.hiRom ? 0x306000 : 0x700000;
+    for (std::uint32_t b = 0; b < (c.hiRom ? 8u : 32u); ++b) {
+      cartlink::writeBlock(rig.link, window + b * kKb, zeros.data());
+    }
+    if (rig.cart.kind == CartKind::Flash) {
+      EXPECT_EQ(rig.block(window), std::vector<std::uint8_t>(kKb, kOpenBus)) << c.name;
+    }
+    cartlink::setControl(rig.link, 0);
+    boardSettle(rig.board);
+    EXPECT_TRUE(rig.cart.flash == flash) << c.name;
+    EXPECT_TRUE(rig.cart.rom == rom) << c.name;
+    EXPECT_TRUE(rig.cart.violations.empty()) << c.name << "\n" << violationsText(rig.cart);
+  }
+}
+
 TEST(BoardMappings, SuperFxRamInTheLoRomSaveRamWindow) {
   VirtualCart cart = gameCart(MapMode::LoRom, kMb);
   cart.superFxRam = patterned(64 * kKb, 31);

@@ -113,7 +113,11 @@ BusMapping mapBus(const CartView& view, std::uint32_t address, bool romSelect, b
       if (view.superFxRamSize != 0) {
         return mirrored(BusTarget::SuperFxRam, space, run, view.superFxRamSize, address);
       }
-      if (view.saveRamSize != 0) {
+      // The flash cartridge decodes this window for its save RAM whether or
+      // not one is fitted: without it nothing answers, and the flash never
+      // sees the save RAM clear that follows every programming run. A game
+      // board without save RAM shows its ROM here.
+      if (view.saveRamSize != 0 || view.kind == CartKind::Flash) {
         return mirrored(BusTarget::SaveRam, space, run, view.saveRamSize, address);
       }
     }
