@@ -1,6 +1,7 @@
 #include "virtual_programmer/virtual_backend.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "virtual_programmer/board.h"
@@ -28,12 +29,23 @@ void saveOnClose(void* context, Board&) {
   }
 }
 
+// The file the cartridge is saved into. A cartridge file reached through a
+// symbolic link is saved where the link leads: the link stays, and the file
+// behind it is replaced, never the link itself.
+std::string savePath(const char* cartPath) {
+  char* resolved = ::realpath(cartPath, nullptr);
+  if (resolved == nullptr) return cartPath;
+  std::string path = resolved;
+  std::free(resolved);
+  return path;
+}
+
 }  // namespace
 
 bool makeVirtualBackend(const char* cartPath, platform::Backend& backend, std::string& error) {
   auto programmer = std::make_shared<VirtualProgrammer>();
-  programmer->cartPath = cartPath;
-  if (!loadCartFile(programmer->cartPath, programmer->cart, error)) return false;
+  if (!loadCartFile(cartPath, programmer->cart, error)) return false;
+  programmer->cartPath = savePath(cartPath);
   attachBoard(programmer->board, programmer->cart);
   programmer->board.onClose = saveOnClose;
   programmer->board.closeContext = programmer.get();

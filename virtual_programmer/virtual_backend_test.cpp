@@ -85,6 +85,32 @@ TEST(VirtualBackend, RunsOnVirtualTimeAndSavesTheCartridgeWhenClosed) {
   EXPECT_NE(saved.violations[0].find("30:6000"), std::string::npos) << saved.violations[0];
 }
 
+TEST(VirtualBackend, ACartridgeReachedThroughALinkIsSavedBehindTheLink) {
+  TempFolder folder;
+  const std::string target = folder.path + "/flash.cart";
+  const std::string link = folder.path + "/link.cart";
+  std::string error;
+  ASSERT_TRUE(saveCartFile(target, smallFlashCart(), error)) << error;
+  std::filesystem::create_symlink("flash.cart", link);
+
+  platform::Backend backend;
+  ASSERT_TRUE(makeVirtualBackend(link.c_str(), backend, error)) << error;
+  cartlink::DeviceLink session = cartlink::makeDeviceLink(backend.driver, backend.clock);
+  ASSERT_TRUE(cartlink::open(session, cartlink::kDeviceDescription));
+  cartlink::powerOn(session);
+  const std::vector<std::uint8_t> zeros(1024, 0x00);
+  cartlink::setControl(session, 0x01);
+  cartlink::writeBlock(session, 0x700000, zeros.data());
+  testing::internal::CaptureStderr();
+  cartlink::powerOff(session);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  VirtualCart saved;
+  ASSERT_TRUE(loadCartFile(target, saved, error)) << error;
+  EXPECT_TRUE(std::equal(zeros.begin(), zeros.end(), saved.sram.begin()));
+}
+
 TEST(VirtualBackend, AFailedSaveIsReportedOnStandardError) {
   TempFolder folder;
   const std::string inner = folder.path + "/inner";
