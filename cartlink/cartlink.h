@@ -3,9 +3,9 @@
 //
 // A send that fails or writes fewer bytes than asked, and a receive that fails
 // or returns fewer bytes than asked, set the link's sticky `ioFailed` flag.
-// From then on no operation touches the device (the power-off of the run is
-// the one exception), so missing bytes are never taken for data; every work
-// step checks the flag when it returns.
+// From then on no operation touches the device (the power writes are the
+// exception, so the slot is still switched off), so missing bytes are never
+// taken for data; every work step checks the flag when it returns.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +45,8 @@ std::uint64_t ticksMs(DeviceLink& link);
 
 void setControl(DeviceLink& link, std::uint8_t value);
 // The copy tool's power switch: pauses 400 ms whatever the write returned.
+// Like the flash tool's power writes, it goes out even after an I/O failure
+// and never sets ioFailed.
 void setPower(DeviceLink& link, std::uint8_t value);
 void readBlock(DeviceLink& link, BusAddress address, std::uint8_t* destination);
 // count blocks from address upwards, each command in its own write, then one

@@ -98,9 +98,11 @@ void setControl(DeviceLink& link, std::uint8_t value) {
 }
 
 void setPower(DeviceLink& link, std::uint8_t value) {
+  // A power write is never refused after a failed transfer, so the slot is
+  // switched off at the end of every run that opened the board.
   ByteStream out;
   appendPower(out, value);
-  send(link, out);
+  rawSend(link, out.data(), out.size());
   pauseMs(link, kPowerOnSettleMs);
 }
 

@@ -112,6 +112,19 @@ TEST_F(LinkFixture, CopyToolPowerPausesWhateverTheWriteReturned) {
   setPower(link, 0x01);
   setPower(link, 0x00);
   EXPECT_EQ(time.pauses, (std::vector<std::uint32_t>{400, 400}));
+  ASSERT_EQ(writeSizes(fake), (std::vector<platform::Dword>{0, 2}));
+  EXPECT_EQ(callsOf(fake, CallKind::Write)[1].bytes, bytesOf({0x50, 0x00}));
+}
+
+// After a failed transfer the copy tool's power-off still reaches the board.
+TEST_F(LinkFixture, CopyToolPowerOffGoesOutAfterAnIoFailure) {
+  openLink();
+  fake.faults.push_back({CallKind::Read, 0, platform::kFtOk, 0});
+  std::vector<std::uint8_t> block(kBlockSize);
+  readBlock(link, 0x00FC00, block.data());
+  ASSERT_TRUE(link.ioFailed);
+  setPower(link, 0x00);
+  EXPECT_EQ(callsOf(fake, CallKind::Write).back().bytes, bytesOf({0x50, 0x00}));
 }
 
 // The power-on pause only follows a write that went through.
