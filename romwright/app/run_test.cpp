@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,13 @@ struct StepScript {
 };
 StepScript script;
 
-bool scripted(const char* name, RunContext& run) {
+// Each step also writes its own marker byte, so the device traffic shows where
+// the frame's own commands fall between the steps.
+bool scripted(const char* name, std::uint8_t marker, RunContext& run) {
   script.order.push_back(name);
   if (run.session != nullptr) {
     script.isHiRomSeen.push_back(run.session->isHiRom);
+    cartlink::send(*run.session->link, &marker, 1);
     if (script.ioFailingStep == name) {
       std::uint8_t byte = 0;
       cartlink::receive(*run.session->link, &byte, 1);  // nothing queued: a short read
@@ -46,10 +50,10 @@ WorkSteps scriptedSteps() {
             if (run.options.flashWritePath && run.options.autoDetect) run.hiRom = true;
             return script.loadSucceeds;
           },
-      .settings = [](RunContext& run) { return scripted("settings", run); },
-      .romRead = [](RunContext& run) { return scripted("romRead", run); },
-      .flashWrite = [](RunContext& run) { return scripted("flashWrite", run); },
-      .saveRam = [](RunContext& run) { return scripted("saveRam", run); },
+      .settings = [](RunContext& run) { return scripted("settings", 0xE1, run); },
+      .romRead = [](RunContext& run) { return scripted("romRead", 0xE2, run); },
+      .flashWrite = [](RunContext& run) { return scripted("flashWrite", 0xE3, run); },
+      .saveRam = [](RunContext& run) { return scripted("saveRam", 0xE4, run); },
   };
 }
 
@@ -94,12 +98,16 @@ TEST_F(FrameFixture, StepsRunInTheirFixedOrderWhateverTheCommandLine) {
   EXPECT_EQ(script.order, (std::vector<std::string>{"load", "settings", "romRead", "flashWrite",
                                                      "saveRam"}));
   EXPECT_EQ(out, kBanner);
-  // Power on, the mode switch between the settings and the transfers, power off.
+  // Power on, the settings step, the mode switch, the transfer steps, power off.
   auto writes = callsOf(fake, CallKind::Write);
-  ASSERT_EQ(writes.size(), 3u);
+  ASSERT_EQ(writes.size(), 7u);
   EXPECT_EQ(writes[0].bytes, bytesOf({0x50, 0x01}));
-  EXPECT_EQ(writes[1].bytes, bytesOf({0x43, 0x02}));
-  EXPECT_EQ(writes[2].bytes, bytesOf({0x43, 0x00, 0x50, 0x00}));
+  EXPECT_EQ(writes[1].bytes, bytesOf({0xE1}));
+  EXPECT_EQ(writes[2].bytes, bytesOf({0x43, 0x02}));
+  EXPECT_EQ(writes[3].bytes, bytesOf({0xE2}));
+  EXPECT_EQ(writes[4].bytes, bytesOf({0xE3}));
+  EXPECT_EQ(writes[5].bytes, bytesOf({0xE4}));
+  EXPECT_EQ(writes[6].bytes, bytesOf({0x43, 0x00, 0x50, 0x00}));
   EXPECT_EQ(time.pauses, (std::vector<std::uint32_t>{400, 200, 200}));
   EXPECT_EQ(fake.calls.front().kind, CallKind::Open);
   EXPECT_EQ(fake.calls.back().kind, CallKind::Close);
@@ -139,6 +147,21 @@ TEST_F(FrameFixture, ExitStatuses) {
     if (c.openFails) fake.faults.push_back({CallKind::Open, 0, platform::kFtDeviceNotFound, 0});
     EXPECT_EQ(run(c.tokens), c.status) << c.what;
   }
+}
+
+// A step that reports failure changes the exit status only: the later steps
+// still run and the slot is powered down as usual.
+TEST_F(FrameFixture, FailedStepDoesNotStopTheRun) {
+  script.failingStep = "settings";
+  EXPECT_EQ(run({"-we", "-rf", "game.bin", "-rs", "save.srm"}), kExitStepFailed);
+  EXPECT_EQ(script.order, (std::vector<std::string>{"load", "settings", "romRead", "flashWrite",
+                                                     "saveRam"}));
+  EXPECT_EQ(out, kBanner);
+  auto writes = callsOf(fake, CallKind::Write);
+  ASSERT_EQ(writes.size(), 7u);
+  EXPECT_EQ(writes[2].bytes, bytesOf({0x43, 0x02}));
+  EXPECT_EQ(writes.back().bytes, bytesOf({0x43, 0x00, 0x50, 0x00}));
+  EXPECT_EQ(fake.calls.back().kind, CallKind::Close);
 }
 
 TEST_F(FrameFixture, FailedLoadNeverOpensTheProgrammer) {
