@@ -22,10 +22,16 @@ constexpr std::uint32_t kKb = 1024;
 constexpr std::uint32_t kMb = 0x100000;
 constexpr int kSpansion22 = 5;  // 01 56, bottom boot
 
-// Distinct bytes for every offset of a memory, so that a block read from the
-// wrong place shows.
+// Bytes that differ from block to block anywhere in 8 MB, so that a block
+// read from the wrong place shows. Every bit of the offset goes into every
+// byte: a plain multiplicative hash would repeat every 2 MB and hide a
+// mapping that is off by a multiple of that.
 std::uint8_t patternAt(std::uint32_t offset) {
-  return static_cast<std::uint8_t>((offset * 2654435761u) >> 13);
+  std::uint32_t h = offset * 2654435761u;
+  h ^= h >> 15;
+  h *= 0x85EBCA77u;
+  h ^= h >> 13;
+  return static_cast<std::uint8_t>(h);
 }
 
 // Salts stay below 64 KB; the pattern is made once, since the tests make
@@ -553,6 +559,31 @@ TEST(BoardFlash, IdentificationAndSectorEraseWithTheHostStreams) {
   EXPECT_EQ(rig.cart.flash[0x20000], patternAt(0x20000));
   EXPECT_TRUE(rig.cart.violations.empty()) << violationsText(rig.cart);
   EXPECT_FALSE(rig.link.ioFailed);
+}
+
+// The flash tool sends its chip cycles and id reads through 00:8xxx whatever
+// map mode the cartridge's settings record selects; in the HiROM view they
+// land at flash offsets 0x8000 and up, where the chip decodes only the low
+// address bits.
+TEST(BoardFlash, IdentificationAndChipEraseThroughBank00InEitherView) {
+  for (bool hi : {false, true}) {
+    SCOPED_TRACE(hi ? "HiROM view" : "LoROM view");
+    VirtualCart cart = flashCart();
+    cart.eeprom[0] = hi ? 0x10 : 0x00;
+    Rig rig(std::move(cart));
+    rig.start();
+    ASSERT_EQ(rig.board.view.mode, hi ? MapMode::HiRom : MapMode::LoRom);
+    cartlink::send(rig.link, identificationStream());
+    std::uint8_t ids[2] = {};
+    cartlink::receive(rig.link, ids, 2);
+    EXPECT_EQ(ids[0], 0x01);
+    EXPECT_EQ(ids[1], 0x56);
+
+    cartlink::send(rig.link, eraseStream(0x008AAA, 0x10));
+    ASSERT_TRUE(waitForErase(rig, 0x008AAA, 120));
+    EXPECT_TRUE(std::all_of(rig.cart.flash.begin(), rig.cart.flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(rig.cart.violations.empty()) << violationsText(rig.cart);
+  }
 }
 
 TEST(BoardFlash, ReadsDuringAnEraseSeeTheChipsStatus) {
