@@ -86,11 +86,7 @@ bool eepromFitted(const VirtualCart& cart) {
 // and when the board signals the end of the settings work (control 0x02).
 void applySettings(Board& board) {
   VirtualCart& cart = *board.cart;
-  if (cart.kind == CartKind::Flash) {
-    const bool hiRom = eepromFitted(cart) && cart.eeprom[0] != kErasedByte &&
-                       (cart.eeprom[0] & kRecordHiRomBit) != 0;
-    board.flashMode = hiRom ? MapMode::HiRom : MapMode::LoRom;
-  }
+  if (cart.kind == CartKind::Flash) board.flashMode = flashCartMapMode(cart);
   board.view = viewOf(cart, board.flashMode);
 }
 
@@ -482,6 +478,12 @@ std::uint64_t clockTicksMs(void* state) { return boardOf(state).nowUs / 1000; }
 void clockPauseMs(void* state, std::uint32_t ms) { boardOf(state).nowUs += std::uint64_t{ms} * 1000; }
 
 }  // namespace
+
+MapMode flashCartMapMode(const VirtualCart& cart) {
+  const bool hiRom = eepromFitted(cart) && cart.eeprom[0] != kErasedByte &&
+                     (cart.eeprom[0] & kRecordHiRomBit) != 0;
+  return hiRom ? MapMode::HiRom : MapMode::LoRom;
+}
 
 void attachBoard(Board& board, VirtualCart& cart) {
   board.cart = &cart;

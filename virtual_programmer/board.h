@@ -110,6 +110,11 @@ struct Board {
   std::uint32_t eepromFaultsTaken = 0;
 };
 
+// The map mode a flash cartridge takes from its settings record at power-up
+// and on control 0x02: HiROM when the record's flags byte says so; LoROM
+// when it says otherwise, is erased, or no EEPROM answers.
+MapMode flashCartMapMode(const VirtualCart& cart);
+
 // Binds the board to a cartridge (which must outlive it and stay in place):
 // fits the chip models with the cartridge's faults, slot off, control 0x00.
 void attachBoard(Board& board, VirtualCart& cart);

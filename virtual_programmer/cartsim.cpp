@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "virtual_programmer/board.h"
 #include "virtual_programmer/cart_file.h"
 #include "virtual_programmer/cart_state.h"
 #include "virtual_programmer/demo_rom.h"
@@ -401,6 +402,8 @@ std::optional<Failure> cmdShow(Args& a, const Io& io) {
                  cart.chipRow, chip.manufacturerId, chip.deviceId,
                  chip.bottomBoot ? "bottom boot" : "uniform 64 KB sectors");
     printFlash(cart.flash, out);
+    // What the cartridge applies at power-up; LoROM without a record.
+    std::fprintf(out, "  Map mode:     %s, by the settings record\n", mapName(flashCartMapMode(cart)));
     if (cart.hasEeprom) {
       printMemory("EEPROM:", cart.eeprom, out);
       printSettings(cart.eeprom, out);

@@ -198,6 +198,7 @@ TEST(Cartsim, ShowDecodesTheCartridge) {
   EXPECT_TRUE(contains(blank.out, "Spansion S29JL032H-22 (row 5, manufacturer 0x01, device 0x56"));
   EXPECT_TRUE(contains(blank.out, "Flash:        4096 KB, CRC-32 "));
   EXPECT_TRUE(contains(blank.out, "blank"));
+  EXPECT_TRUE(contains(blank.out, "Map mode:     LoROM, by the settings record\n")) << blank.out;
   EXPECT_TRUE(contains(blank.out, "Settings:     none (byte 1 is 0xFF"));
   EXPECT_TRUE(contains(blank.out, "Faults:       none"));
   EXPECT_TRUE(contains(blank.out, "Violations:   0"));
@@ -222,6 +223,7 @@ TEST(Cartsim, ShowDecodesTheCartridge) {
   EXPECT_TRUE(contains(r.out, "written up to 0x001234"));
   EXPECT_TRUE(contains(r.out, "Filename:   /super.game\n"));
   EXPECT_TRUE(contains(r.out, "Mode:       HIROM\n"));
+  EXPECT_TRUE(contains(r.out, "Map mode:     HiROM, by the settings record\n")) << r.out;
   EXPECT_TRUE(contains(r.out, "SaveRAM:    8 kB\n"));
   EXPECT_TRUE(contains(r.out, "programming block 12 (flash 0x003000) fails with status 'X' (0x58)"));
   EXPECT_TRUE(contains(r.out, "erases never finish"));
