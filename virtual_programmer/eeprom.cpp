@@ -154,7 +154,13 @@ void clockIn(Eeprom93C46& eeprom, bool di, std::uint64_t nowUs) {
     case EepromPhase::WaitStart:
       if (!di) return;  // clocks before the start bit are ignored
       if (nowUs < eeprom.busyUntilUs) {
-        addViolation(eeprom, "eeprom: instruction started before the self-timed cycle ended; ignored");
+        // A cycle that never ends is the stuck-busy fault: the host cannot
+        // wait it out, so an instruction it starts anyway is no misuse.
+        if (eeprom.busyUntilUs == kEepromNever) {
+          ++eeprom.faultsFired;
+        } else {
+          addViolation(eeprom, "eeprom: instruction started before the self-timed cycle ended; ignored");
+        }
         eeprom.phase = EepromPhase::Ignore;
         return;
       }

@@ -65,7 +65,7 @@ struct Eeprom93C46 {
   // Faults, set by the board after attaching the chip.
   bool absent = false;     // not fitted: nothing answers, data out stays undriven
   bool staysBusy = false;  // a self-timed cycle never ends and writes nothing
-  std::uint32_t faultsFired = 0;  // instructions sent to an absent chip, cycles that never end
+  std::uint32_t faultsFired = 0;  // instructions sent to an absent or stuck chip, cycles that never end
 
   // Instructions the chip refused or that were cut short, oldest first. Only
   // the first kEepromViolationsKept are kept; violationCount counts all.

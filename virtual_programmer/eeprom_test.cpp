@@ -334,6 +334,14 @@ TEST(Eeprom, StuckBusyChipFailsTheFirstErase) {
   f.host.now += 10'000'000;
   f.host.line(0xA0);
   EXPECT_FALSE(eepromDataOut(f.chip, f.host.now));
+
+  // The flash tool gives up on the update and goes on to display the record:
+  // the stuck chip takes no instruction, which is the fault at work and no
+  // misuse by the host.
+  EXPECT_EQ(f.host.read(0, 128), std::vector<std::uint8_t>(128, 0x00));
+  EXPECT_EQ(f.cells, before);
+  EXPECT_TRUE(f.chip.violations.empty()) << f.chip.violations.front();
+  EXPECT_EQ(f.chip.faultsFired, 2u);
 }
 
 }  // namespace
