@@ -146,5 +146,47 @@ TEST(MapBus, RunsCoverAWholeAlignedBlockAndStopAtBoundaries) {
   EXPECT_EQ(mapBus(hi, 0x307F00, false, false).run, 0x100u);  // end of the 8 KB window
 }
 
+// The copy tool reads a cartridge through five fixed address formulas, one
+// per memory and map mode. Every block they reach on a cartridge that fills
+// their whole reach must hold the byte at the offset they were given.
+TEST(MapBus, EveryBlockTheCopyToolAddressesHoldsItsOffset) {
+  struct Case {
+    const char* name;
+    CartView view;
+    bool romSelect;
+    BusTarget target;
+    std::uint32_t size;
+    std::uint32_t (*address)(std::uint32_t offset);
+  };
+  const Case cases[] = {
+      {"LoROM ROM", gameView(MapMode::LoRom, 4 * kMb, 0), true, BusTarget::Rom, 4 * kMb,
+       [](std::uint32_t o) { return (((o >> 15) & 0x7F) << 16) | (0x8000 + (o & 0x7FFF)); }},
+      {"HiROM ROM", gameView(MapMode::HiRom, 4 * kMb, 0), true, BusTarget::Rom, 4 * kMb,
+       [](std::uint32_t o) { return ((0xC0 + ((o >> 16) & 0x3F)) << 16) | (o & 0xFFFF); }},
+      {"ExHiROM ROM", gameView(MapMode::ExHiRom, 8 * kMb, 0), true, BusTarget::Rom, 8 * kMb,
+       [](std::uint32_t o) {
+         const std::uint32_t bank = ((o >> 16) & 0x3F) + ((o & 0x400000) != 0 ? 0x40 : 0xC0);
+         return (bank << 16) | (o & 0xFFFF);
+       }},
+      {"LoROM save RAM", gameView(MapMode::LoRom, kMb, 0x20000), true, BusTarget::SaveRam, 0x20000,
+       [](std::uint32_t o) { return ((0x70 + ((o >> 15) & 0x0F)) << 16) | (o & 0x7FFF); }},
+      {"Super FX RAM", gameView(MapMode::LoRom, kMb, 0x2000, 0x20000), true, BusTarget::SuperFxRam, 0x20000,
+       [](std::uint32_t o) { return ((0x70 + ((o >> 15) & 0x0F)) << 16) | (o & 0x7FFF); }},
+      {"HiROM save RAM", gameView(MapMode::HiRom, kMb, 0x20000), false, BusTarget::SaveRam, 0x20000,
+       [](std::uint32_t o) { return ((0x30 + ((o >> 13) & 0x0F)) << 16) | (0x6000 + (o & 0x1FFF)); }},
+      {"ExHiROM save RAM", gameView(MapMode::ExHiRom, 8 * kMb, 0x20000), false, BusTarget::SaveRam, 0x20000,
+       [](std::uint32_t o) { return ((0x30 + ((o >> 13) & 0x0F)) << 16) | (0x6000 + (o & 0x1FFF)); }},
+  };
+  for (const Case& c : cases) {
+    for (std::uint32_t offset = 0; offset < c.size; offset += 0x400) {
+      const std::uint32_t address = c.address(offset);
+      const BusMapping at = mapBus(c.view, address, c.romSelect, false);
+      ASSERT_EQ(at.target, c.target) << c.name << std::hex << " offset 0x" << offset;
+      ASSERT_EQ(at.offset, offset) << c.name << std::hex << " offset 0x" << offset;
+      ASSERT_GE(at.run, 0x400u) << c.name << std::hex << " offset 0x" << offset;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vprog
