@@ -40,6 +40,10 @@ std::vector<std::uint8_t> concat(std::initializer_list<std::vector<std::uint8_t>
 
 TEST(ReadSaveRam, TheSizeIsFoundByHalvingFromTheStart) {
   const auto a = distinctRom(8 * KB, 1), b = distinctRom(8 * KB, 2), d = distinctRom(8 * KB, 3);
+  // 16 KB whose copy differs in its last byte only: halves are compared whole.
+  const auto x = distinctRom(16 * KB, 4);
+  auto xLastByteOff = x;
+  xLastByteOff.back() ^= 0x01;
   struct Case {
     const char* what;
     bool hiRom;
@@ -54,6 +58,7 @@ TEST(ReadSaveRam, TheSizeIsFoundByHalvingFromTheStart) {
       {"2 KB chip", false, distinctRom(2 * KB), 2048},
       {"one value throughout", false, std::vector<std::uint8_t>(32 * KB, 0x5A), 2048},
       {"later halves equal, first ones not", false, concat({a, b, d, d}), 32768},
+      {"halves differ in the last byte only", false, concat({x, xLastByteOff}), 32768},
       {"HiROM window holds 8 KB of a larger chip", true, distinctRom(32 * KB), 8192},
       {"HiROM 2 KB chip", true, distinctRom(2 * KB), 2048},
   };

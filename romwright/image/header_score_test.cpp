@@ -125,6 +125,8 @@ TEST(HeaderScore, EachTermAgainstAGoodHeader) {
       {"all six code bytes bad", [](std::uint8_t* a) { std::memset(a, 0x00, 6); }, -1, -1},
       {"first title byte 0x80", [](std::uint8_t* a) { a[0x10] = 0x80; }, -1, -1},
       {"twentieth title byte 0x19", [](std::uint8_t* a) { a[0x23] = 0x19; }, -1, -1},
+      {"last title byte 0x00: outside the printable test", [](std::uint8_t* a) { a[0x24] = 0x00; },
+       -2, 0},
       {"all title bytes bad", [](std::uint8_t* a) { std::memset(a + 0x10, 0xFF, 20); }, -1, -1},
       {"codes and title bad", [](std::uint8_t* a) { a[0x02] = 0x01, a[0x11] = 0x01; }, -2, -2},
       {"every byte no term reads 0xFF", fillUnreadBytes, 0, 0},
