@@ -253,22 +253,26 @@ TEST(DumpRom, AFifoIsWrittenInPlace) {
   TempDir dir;
   const std::string fifo = dir.file("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Both ends are open before the dump: the keeper is a writer, so opening
+  // the reading end does not wait, and the reader sees the end of the data
+  // once the keeper and the dump have closed, even when the dump wrongly went
+  // to another file of that name.
+  int keeper = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(keeper, 0);
+  int readEnd = ::open(fifo.c_str(), O_RDONLY);
+  ASSERT_GE(readEnd, 0);
   std::vector<std::uint8_t> drained;
   std::thread reader([&] {
-    FILE* in = std::fopen(fifo.c_str(), "rb");
-    if (in == nullptr) return;
     std::uint8_t buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    for (ssize_t n; (n = ::read(readEnd, buffer, sizeof buffer)) > 0;)
       drained.insert(drained.end(), buffer, buffer + n);
-    std::fclose(in);
+    ::close(readEnd);
   });
 
   CartBench bench;
   bench.cart.rom = distinctRom(256 * KB);
   auto result = dump(bench, fifo, 64);
-  // Should the dump not have opened the FIFO, this lets the reader go.
-  int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-  if (unblock >= 0) ::close(unblock);
+  ::close(keeper);
   reader.join();
 
   EXPECT_EQ(result.kb, 64);

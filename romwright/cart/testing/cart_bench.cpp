@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,8 +31,8 @@ std::size_t CartBench::writeCount() const {
 }
 
 LimitedRun runWithFileSizeLimit(unsigned long limitBytes, const std::function<bool()>& work) {
-  char outPath[] = "/tmp/cart-limited-out-XXXXXX";
-  int outFd = mkstemp(outPath);
+  // The child's stdout lives in memory, so nothing is left outside the test's folders.
+  int outFd = memfd_create("limited-run-stdout", MFD_CLOEXEC);
   LimitedRun run;
   if (outFd < 0) return run;
   std::fflush(stdout);
@@ -56,7 +57,6 @@ LimitedRun runWithFileSizeLimit(unsigned long limitBytes, const std::function<bo
   for (ssize_t n; (n = read(outFd, buffer, sizeof buffer)) > 0;)
     text.append(buffer, static_cast<std::size_t>(n));
   close(outFd);
-  unlink(outPath);
   run.out = text;
   return run;
 }
