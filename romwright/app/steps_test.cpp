@@ -286,6 +286,16 @@ struct GameBench {
                                      "--size", std::to_string(romKb)};
     if (hiRom) demo.push_back("--hirom");
     EXPECT_EQ(runProgram(demo).status, 0);
+    makeCartridge(hiRom, sramKb);
+  }
+
+  // A cartridge holding any ROM, of any size.
+  GameBench(const std::vector<std::uint8_t>& rom, bool hiRom) {
+    writeWholeFile(dir.file("game.sfc"), rom);
+    makeCartridge(hiRom, 0);
+  }
+
+  void makeCartridge(bool hiRom, int sramKb) {
     std::vector<std::string> make = {programPath("cartsim"), "new", cart, "--game",
                                      dir.file("game.sfc"), "--map", hiRom ? "hirom" : "lorom"};
     if (sramKb > 0) {
@@ -352,6 +362,45 @@ TEST(RomwrightReadRuns, DumpsAGameCartridgeWithItsMapModeDetected) {
     EXPECT_EQ(folderEntries(game.dir.path),
               (std::vector<std::string>{"game.bin", "game.sfc", "game.vcart"}));
     game.expectNoViolations();
+  }
+}
+
+TEST(RomwrightReadRuns, TheSizeIsFoundWhereTheBoardRepeatsTheFirstChunk) {
+  // A board shows a ROM that is no power of two in full, then repeats its
+  // part past the largest power of two until the next one. So the check
+  // point at 1536 kB of a 1.5 MB cartridge shows its second megabyte, and
+  // the one at 3072 kB of a 3 MB cartridge its third.
+  struct Piece {
+    std::size_t from, length;  // kB of the ROM
+  };
+  struct Case {
+    int romKb;
+    int dumpKb;
+    std::vector<Piece> shown;  // what the board shows in the dumped kB
+  };
+  const Case cases[] = {
+      {1536, 2048, {{0, 1536}, {1024, 512}}},
+      {3072, 4096, {{0, 3072}, {2048, 1024}}},
+      {4096, 4096, {{0, 4096}}},
+  };
+  for (bool hiRom : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(c.romKb) + (hiRom ? " kB HiROM" : " kB LoROM"));
+      const auto rom = distinctRom(static_cast<std::size_t>(c.romKb) * KB,
+                                   static_cast<std::uint32_t>(c.romKb));
+      GameBench game(rom, hiRom);
+      auto run = game.romwright({"-rf", "game.bin"});
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.out, kBanner + "Autodetected " + (hiRom ? "HIROM" : "LOROM") + "\n\n" +
+                             dumpAndVerify(c.dumpKb));
+      std::vector<std::uint8_t> shown;
+      for (const Piece& p : c.shown) {
+        auto from = rom.begin() + static_cast<long>(p.from * KB);
+        shown.insert(shown.end(), from, from + static_cast<long>(p.length * KB));
+      }
+      EXPECT_TRUE(game.file("game.bin") == shown);
+      game.expectNoViolations();
+    }
   }
 }
 
@@ -451,6 +500,7 @@ TEST(RomwrightReadRuns, FailuresEndWithStatusOneAndKeepEarlierFiles) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, kBanner + "Reading ROM...\n" + dots(32) +
                            "\nRead 1024 kB\n\nVerifying...\nX\nFailed!\n\n");
+    game.expectNoViolations();
   }
   {
     SCOPED_TRACE("a file size limit: the disk is full for the dump");
