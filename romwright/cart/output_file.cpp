@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace romwright {
 namespace {
@@ -39,10 +40,25 @@ int openTemporary(const std::string& path, std::string& tempPath) {
 
 }  // namespace
 
+// The regular file a path stands for: the path itself, or the file behind a
+// symbolic link. Empty when the path exists and stands for anything else.
+// `existing` tells whether there is an earlier file, and `info` describes it.
+std::string replaceableTarget(const char* path, bool& existing, struct stat& info) {
+  existing = ::lstat(path, &info) == 0;
+  if (!existing || S_ISREG(info.st_mode)) return path;
+  if (!S_ISLNK(info.st_mode)) return "";
+  char* resolved = ::realpath(path, nullptr);
+  std::string behind = resolved != nullptr ? resolved : "";
+  std::free(resolved);
+  if (behind.empty() || ::stat(behind.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return "";
+  return behind;
+}
+
 OutputTarget outputTargetOf(const char* path) {
+  bool existing = false;
   struct stat info {};
-  if (::lstat(path, &info) != 0) return OutputTarget::Replace;
-  return S_ISREG(info.st_mode) ? OutputTarget::Replace : OutputTarget::Direct;
+  return replaceableTarget(path, existing, info).empty() ? OutputTarget::Direct
+                                                          : OutputTarget::Replace;
 }
 
 OutputFile::~OutputFile() {
@@ -54,12 +70,13 @@ bool createOutputFile(OutputFile& file, const char* path) {
   file.tempPath.clear();
   file.finished = false;
   struct stat earlier {};
-  bool hadEarlier = ::lstat(path, &earlier) == 0;
-  if (hadEarlier && !S_ISREG(earlier.st_mode)) {
+  bool hadEarlier = false;
+  file.target = replaceableTarget(path, hadEarlier, earlier);
+  if (file.target.empty()) {
     file.fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return file.fd >= 0;
   }
-  file.fd = openTemporary(file.path, file.tempPath);
+  file.fd = openTemporary(file.target, file.tempPath);
   if (file.fd < 0) return false;
   // The replacement keeps the permissions of the file it replaces; a new file
   // gets the ordinary ones (0666 less the umask, from the open).
@@ -88,8 +105,13 @@ bool finishOutputFile(OutputFile& file) {
   if (!file.tempPath.empty() && ::fsync(file.fd) != 0) ok = false;
   if (::close(file.fd) != 0) ok = false;
   file.fd = -1;
-  if (ok && !file.tempPath.empty() && std::rename(file.tempPath.c_str(), file.path.c_str()) != 0)
-    ok = false;
+  if (ok && !file.tempPath.empty()) {
+    // The name was checked when the dump began; should a device or a FIFO
+    // have taken it since, it is left alone rather than replaced.
+    struct stat now {};
+    if (::lstat(file.target.c_str(), &now) == 0 && !S_ISREG(now.st_mode)) ok = false;
+    if (ok && std::rename(file.tempPath.c_str(), file.target.c_str()) != 0) ok = false;
+  }
   if (!ok) {
     abandonOutputFile(file);
     return false;
