@@ -17,6 +17,15 @@ using platform::testing::ScriptedFault;
 using platform::testing::writeSizes;
 using platform::testing::writtenStream;
 
+// A fresh fake device and link, for table cases that each need their own.
+struct LinkRig {
+  RecordingDriver fake;
+  platform::testing::ManualClock time;
+  platform::Driver driver = platform::testing::recordingDriver(fake);
+  platform::Clock clock = platform::testing::manualClock(time);
+  DeviceLink link = makeDeviceLink(driver, clock);
+};
+
 struct LinkFixture : ::testing::Test {
   RecordingDriver fake;
   platform::testing::ManualClock time;
@@ -141,11 +150,10 @@ TEST_F(LinkFixture, PowerOnPauseRule) {
       {"nothing written", true, platform::kFtOk, 0, {}},
   };
   for (const auto& c : cases) {
-    RecordingDriver d;
-    platform::testing::ManualClock t;
-    auto drv = platform::testing::recordingDriver(d);
-    auto clk = platform::testing::manualClock(t);
-    DeviceLink l = makeDeviceLink(drv, clk);
+    LinkRig rig;
+    RecordingDriver& d = rig.fake;
+    platform::testing::ManualClock& t = rig.time;
+    DeviceLink& l = rig.link;
     ASSERT_TRUE(open(l, kDeviceDescription));
     if (c.fault) d.faults.push_back({CallKind::Write, 0, c.status, c.done});
     powerOn(l);
@@ -208,11 +216,9 @@ TEST_F(LinkFixture, FailedTransfersAreStickyIoFailures) {
       {"short read", {CallKind::Read, 0, platform::kFtOk, 1000}},
   };
   for (const auto& c : cases) {
-    RecordingDriver d;
-    platform::testing::ManualClock t;
-    auto drv = platform::testing::recordingDriver(d);
-    auto clk = platform::testing::manualClock(t);
-    DeviceLink l = makeDeviceLink(drv, clk);
+    LinkRig rig;
+    RecordingDriver& d = rig.fake;
+    DeviceLink& l = rig.link;
     ASSERT_TRUE(open(l, kDeviceDescription));
     d.replies.resize(2 * kChunkSize);
     d.faults.push_back(c.fault);

@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 
 #include "platform/testing/program_run.h"
@@ -24,16 +22,9 @@ namespace fs = std::filesystem;
 
 using platform::testing::folderEntries;
 using platform::testing::TempDir;
+using platform::testing::readWholeFile;
+using platform::testing::writeWholeFile;
 
-std::vector<std::uint8_t> readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 Faults everyFault() {
   Faults f;
@@ -131,7 +122,7 @@ TEST(CartFile, FlashAndGameCartridgesSurviveSaveAndLoad) {
     VirtualCart loaded;
     ASSERT_TRUE(loadCartFile(path, loaded, error)) << error;
     expectSame(original, loaded);
-    EXPECT_EQ(readBytes(path), encodeCart(original));
+    EXPECT_EQ(readWholeFile(path), encodeCart(original));
   }
   EXPECT_EQ(folderEntries(dir.path), std::vector<std::string>{"cart.vcart"});
 }
@@ -282,7 +273,7 @@ TEST(CartFile, LoadNamesThePathAndRefusesWhatIsNoFile) {
 
   std::vector<std::uint8_t> bytes = encodeCart(smallGameCart());
   bytes.resize(bytes.size() / 2);
-  writeBytes(dir.file("short.vcart"), bytes);
+  writeWholeFile(dir.file("short.vcart"), bytes);
   EXPECT_FALSE(loadCartFile(dir.file("short.vcart"), cart, error));
   EXPECT_EQ(error.rfind(dir.file("short.vcart") + ": truncated", 0), 0u) << error;
 
@@ -298,7 +289,7 @@ TEST(CartFile, SaveNeverReplacesWhatIsNotARegularFile) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
   ASSERT_TRUE(fs::create_directory(dir.file("folder")));
-  writeBytes(dir.file("target"), {1, 2, 3});
+  writeWholeFile(dir.file("target"), {1, 2, 3});
   fs::create_symlink(dir.file("target"), dir.file("link"));
 
   const std::vector<std::string> before = folderEntries(dir.path);
@@ -315,7 +306,7 @@ TEST(CartFile, SaveNeverReplacesWhatIsNotARegularFile) {
     EXPECT_EQ(fs::symlink_status(dir.file(c.name)).type(), c.type);
   }
   EXPECT_EQ(folderEntries(dir.path), before);
-  EXPECT_EQ(readBytes(dir.file("target")), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(readWholeFile(dir.file("target")), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST(CartFile, SaveIntoAMissingFolderFailsAndCreatesNothing) {
@@ -335,7 +326,7 @@ TEST(CartFile, AnInconsistentCartridgeIsNotSaved) {
   bad.sram.resize(3000);
   EXPECT_FALSE(saveCartFile(path, bad, error));
   EXPECT_NE(error.find("save RAM"), std::string::npos) << error;
-  EXPECT_EQ(readBytes(path), encodeCart(smallGameCart()));
+  EXPECT_EQ(readWholeFile(path), encodeCart(smallGameCart()));
 }
 
 // A write that fails halfway (here: the file size limit, in a child process
@@ -346,7 +337,7 @@ TEST(CartFile, AFailedWriteLeavesTheOldFile) {
   std::string path = dir.file("cart.vcart");
   std::string error;
   ASSERT_TRUE(saveCartFile(path, smallGameCart(), error)) << error;
-  const std::vector<std::uint8_t> before = readBytes(path);
+  const std::vector<std::uint8_t> before = readWholeFile(path);
 
   pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -363,7 +354,7 @@ TEST(CartFile, AFailedWriteLeavesTheOldFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(readBytes(path), before);
+  EXPECT_EQ(readWholeFile(path), before);
   EXPECT_EQ(folderEntries(dir.path), std::vector<std::string>{"cart.vcart"});
 }
 

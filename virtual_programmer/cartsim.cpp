@@ -64,13 +64,7 @@ const char* const kCartsimHelp =
 
 std::vector<std::uint8_t> powerUpRam(std::size_t size) {
   std::vector<std::uint8_t> ram(size);
-  std::uint32_t state = 0x9E3779B9u;
-  for (std::uint8_t& b : ram) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    b = static_cast<std::uint8_t>(state >> 24);
-  }
+  fillPseudoRandom(ram, 0x9E3779B9u);
   return ram;
 }
 

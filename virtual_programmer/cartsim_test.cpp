@@ -5,8 +5,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "platform/testing/program_run.h"
 #include "romwright/image/header_score.h"
@@ -21,6 +19,8 @@ namespace fs = std::filesystem;
 
 using platform::testing::folderEntries;
 using platform::testing::TempDir;
+using platform::testing::readWholeFile;
+using platform::testing::writeWholeFile;
 
 struct Result {
   int status;
@@ -46,15 +46,6 @@ Result cartsim(std::vector<std::string> args) {
   return r;
 }
 
-std::vector<std::uint8_t> readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 VirtualCart load(const std::string& path) {
   VirtualCart cart;
@@ -158,7 +149,7 @@ TEST(Cartsim, NewGameCartridgeFromARomFile) {
   ASSERT_TRUE(makeDemoRom({.hiRom = true, .sizeKb = 128}, rom, error)) << error;
   std::vector<std::uint8_t> withCopierHeader(512, 0xAB);
   withCopierHeader.insert(withCopierHeader.end(), rom.begin(), rom.end());
-  writeBytes(dir.file("game.smc"), withCopierHeader);
+  writeWholeFile(dir.file("game.smc"), withCopierHeader);
 
   std::string path = dir.file("game.vcart");
   Result r = cartsim({"new", path, "--game", dir.file("game.smc"), "--map", "HiROM", "--sram", "8",
@@ -174,7 +165,7 @@ TEST(Cartsim, NewGameCartridgeFromARomFile) {
   EXPECT_TRUE(cart.flash.empty());
 
   // A LoROM board reaches 4 MB, an ExHiROM board 8 MB.
-  writeBytes(dir.file("big.sfc"), std::vector<std::uint8_t>((4u << 20) + 1024, 0x11));
+  writeWholeFile(dir.file("big.sfc"), std::vector<std::uint8_t>((4u << 20) + 1024, 0x11));
   r = cartsim({"new", dir.file("big.vcart"), "--game", dir.file("big.sfc"), "--map", "lorom"});
   EXPECT_EQ(r.status, kCartsimFailed);
   EXPECT_TRUE(contains(r.err, "more than a LoROM cartridge reaches")) << r.err;
@@ -263,7 +254,7 @@ TEST(Cartsim, FaultsCombineAndClear) {
   EXPECT_FALSE(f.noEeprom || f.eepromStaysBusy || f.dirtyContact);
   EXPECT_EQ(f.unplugAfterBytes, 0u);
 
-  const std::vector<std::uint8_t> before = readBytes(path);
+  const std::vector<std::uint8_t> before = readWholeFile(path);
   const std::vector<std::vector<std::string>> bad = {
       {"fault", path},
       {"fault", path, "--fail-block", "4096"},
@@ -278,13 +269,13 @@ TEST(Cartsim, FaultsCombineAndClear) {
     Result b = cartsim(args);
     EXPECT_EQ(b.status, kCartsimUsage) << args.back();
   }
-  EXPECT_EQ(readBytes(path), before);
+  EXPECT_EQ(readWholeFile(path), before);
 }
 
 TEST(Cartsim, GameCartridgesTakeOnlyBoardFaults) {
   TempDir dir;
   std::vector<std::uint8_t> rom(64 * 1024, 0x42);
-  writeBytes(dir.file("game.sfc"), rom);
+  writeWholeFile(dir.file("game.sfc"), rom);
   std::string path = dir.file("game.vcart");
   ASSERT_EQ(cartsim({"new", path, "--game", dir.file("game.sfc"), "--map", "lorom"}).status, kCartsimOk);
 
@@ -306,9 +297,9 @@ TEST(Cartsim, ExportWritesTheMemories) {
   Result r = cartsim({"export", path, "--rom", dir.file("flash.bin"), "--sram", dir.file("save.srm"),
                       "--eeprom", dir.file("eeprom.bin")});
   ASSERT_EQ(r.status, kCartsimOk) << r.err;
-  EXPECT_EQ(readBytes(dir.file("flash.bin")), cart.flash);
-  EXPECT_EQ(readBytes(dir.file("save.srm")), cart.sram);
-  EXPECT_EQ(readBytes(dir.file("eeprom.bin")), cart.eeprom);
+  EXPECT_EQ(readWholeFile(dir.file("flash.bin")), cart.flash);
+  EXPECT_EQ(readWholeFile(dir.file("save.srm")), cart.sram);
+  EXPECT_EQ(readWholeFile(dir.file("eeprom.bin")), cart.eeprom);
 
   // Nothing is written when one of the memories is not there.
   r = cartsim({"export", path, "--sram", dir.file("again.srm"), "--superfx-ram", dir.file("gsu.bin")});
@@ -398,7 +389,7 @@ TEST(DemoRom, RefusesWhatItCannotMake) {
   EXPECT_FALSE(fs::exists(dir.file("x.sfc")));
   r = cartsim({"demo-rom", dir.file("demo.sfc"), "--hirom", "--size", "128", "--sram", "2"});
   ASSERT_EQ(r.status, kCartsimOk) << r.err;
-  EXPECT_EQ(readBytes(dir.file("demo.sfc")).size(), 128u * 1024);
+  EXPECT_EQ(readWholeFile(dir.file("demo.sfc")).size(), 128u * 1024);
   EXPECT_TRUE(contains(r.out, "128 KB HiROM demo ROM")) << r.out;
 }
 

@@ -3,6 +3,16 @@
 #include <algorithm>
 
 namespace vprog {
+
+void fillPseudoRandom(std::vector<std::uint8_t>& bytes, std::uint32_t seed) {
+  std::uint32_t state = seed;
+  for (std::uint8_t& b : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    b = static_cast<std::uint8_t>(state >> 24);
+  }
+}
 namespace {
 
 // 65816 code at 00:8000: disable interrupts, switch to native mode and spin.
@@ -60,13 +70,7 @@ bool makeDemoRom(const DemoRomOptions& options, std::vector<std::uint8_t>& image
 
   const std::uint32_t size = options.sizeKb * 1024;
   image.assign(size, 0);
-  std::uint32_t state = 0x2545F491u;
-  for (std::uint8_t& b : image) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    b = static_cast<std::uint8_t>(state >> 24);
-  }
+  fillPseudoRandom(image, 0x2545F491u);
 
   // 00:8000 is the image's first byte in LoROM and offset 0x8000 in HiROM.
   const std::uint32_t codeAt = options.hiRom ? 0x8000 : 0x0000;

@@ -10,6 +10,10 @@
 
 namespace vprog {
 
+// Fills bytes with a fixed xorshift sequence from seed: varied contents that
+// repeat exactly from run to run.
+void fillPseudoRandom(std::vector<std::uint8_t>& bytes, std::uint32_t seed);
+
 struct DemoRomOptions {
   bool hiRom = false;
   std::uint32_t sizeKb = 256;  // a power of two, 64 to 4096
